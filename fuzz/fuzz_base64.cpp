@@ -7,6 +7,7 @@
 
 #include "core/errcodes.h"
 #include "libs/base64.h"
+#include "fuzznote.h"
 
 namespace {
 
@@ -15,6 +16,7 @@ std::vector<uint8_t> Encode(const uint8_t* data, size_t size) {
     size_t count = 0;
     if (EncodeBase64(nullptr, nullptr, out.data(), data, size, &count, 0) != 0 || count != out.size())
         __builtin_trap();
+    FuzzNote(out.data(), out.size());
     return out;
 }
 
@@ -24,6 +26,9 @@ int Decode(const std::vector<uint8_t>& text, std::vector<uint8_t>* out) {
     const int err = DecodeBase64(text.data(), text.size(), out->data(), nullptr, &count);
     if (count > out->size()) __builtin_trap();
     out->resize(count);
+    FuzzNoteValue(err);
+    FuzzNoteValue(static_cast<int64_t>(count));
+    FuzzNote(out->data(), out->size());
     return err;
 }
 

@@ -9,6 +9,7 @@
 #include "core/chunkname.h"
 #include "core/file.h"
 #include "core/memfile.h"
+#include "fuzznote.h"
 
 namespace {
 
@@ -28,13 +29,15 @@ struct Fixtures {
 
 void ReadAll(const char* name) {
     qbFilePtr f(FileOpen(name, kFileModeRead, nullptr));
+    FuzzNoteValue(f ? 1 : 0);
     if (!f) return;
-    FileSeek(f.get(), -3, kSeekEnd);
-    while (FileGetC(f.get()) >= 0) {
-    }
-    FileSeek(f.get(), INT64_MIN, kSeekCurrent);
+    FuzzNoteValue(FileSeek(f.get(), -3, kSeekEnd));
+    for (int c; (c = FileGetC(f.get())) >= 0;) FuzzNoteValue(c);
+    FuzzNoteValue(FileSeek(f.get(), INT64_MIN, kSeekCurrent));
     char buffer[64];
-    FileRead(f.get(), buffer, sizeof buffer);
+    const auto n = FileRead(f.get(), buffer, sizeof buffer);
+    FuzzNoteValue(static_cast<int64_t>(n));
+    if (n > 0 && static_cast<size_t>(n) <= sizeof buffer) FuzzNote(buffer, static_cast<size_t>(n));
 }
 
 }  // namespace
@@ -43,9 +46,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static Fixtures fixtures;
     const std::string name(reinterpret_cast<const char*>(data), size);
     const char* text = name.c_str();
-    FilePartEx(text);
+    FuzzNoteText(FilePartEx(text));
     qbChunkName parsed;
-    if (ParseChunkName(text, &parsed)) {
+    const int isChunk = ParseChunkName(text, &parsed);
+    FuzzNoteValue(isChunk);
+    if (isChunk) {
+        FuzzNoteValue(parsed.stream);
+        FuzzNoteValue(static_cast<int64_t>(parsed.offset));
+        FuzzNoteValue(static_cast<int64_t>(parsed.size));
+        FuzzNoteValue(parsed.slot);
+        FuzzNoteText(parsed.fileName);
+        FuzzNoteText(parsed.containerPath);
+        FuzzNoteText(parsed.extension);
         const std::string rebuilt =
             MakeChunkName(parsed.fileName.c_str(), parsed.stream ? kStreamChunkOffset : parsed.offset, parsed.size,
                           parsed.stream ? static_cast<uint64_t>(parsed.slot) : 0, parsed.containerPath.c_str());
@@ -54,11 +66,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             again.fileName != parsed.fileName || again.containerPath != parsed.containerPath ||
             again.extension != parsed.extension)
             __builtin_trap();
+        FuzzNoteText(rebuilt);
         // Only names that touch no file on disk are opened.
         if (parsed.stream || parsed.containerPath.empty()) ReadAll(text);
     }
     const void* address = nullptr;
     uint64_t length = 0;
-    if (ParseMemoryName(text, &address, &length)) ReadAll(text);
+    const int isMemory = ParseMemoryName(text, &address, &length);
+    FuzzNoteValue(isMemory);
+    if (isMemory) {
+        // The address is where the buffer lies this run; only whether it is
+        // the lent buffer is the same from run to run.
+        FuzzNoteValue(address == fixtures.lent);
+        FuzzNoteValue(static_cast<int64_t>(length));
+        ReadAll(text);
+    }
     return 0;
 }

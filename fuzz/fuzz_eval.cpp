@@ -10,6 +10,7 @@
 
 #include "core/errcodes.h"
 #include "libs/eval.h"
+#include "fuzznote.h"
 
 // Input: a byte whose low bits give the number of variables (0 to 4), their
 // names one per line, then the expression.
@@ -43,5 +44,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     case ERR_WRONGOPCST: break;
     default: __builtin_trap();
     }
+    FuzzNoteValue(static_cast<int64_t>(vars.size()));
+    FuzzNoteValue(err);
+    if (err == 0) FuzzNoteNumber(result);
     return 0;
 }

@@ -8,6 +8,7 @@
 
 #include "core/errcodes.h"
 #include "libs/strformat.h"
+#include "fuzznote.h"
 
 namespace {
 
@@ -48,5 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int err = FormatText(format.data(), format.size(), Next, &in, out);
     if (err != 0 && err != ERR_WRONGUSAGE && err != ERR_NUMEXPECTED && err != ERR_STREXPECTED && err != ERR_MEM)
         __builtin_trap();
+    FuzzNoteValue(err);
+    FuzzNoteText(out);
+    FuzzNoteValue(static_cast<int64_t>(in.left));
     return 0;
 }

@@ -10,6 +10,7 @@
 
 #include "core/errcodes.h"
 #include "libs/patterns.h"
+#include "fuzznote.h"
 
 namespace {
 
@@ -72,12 +73,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (size_t init = 0; init <= subject.size(); ++init) {
         size_t start = 0, end = 0;
         const int r = PatternFind(ms, subject.data(), subject.size(), p.data(), p.size(), init, true, &start, &end);
+        FuzzNoteValue(r);
         if (r == 1) {
             Check(init <= start && start <= end && end <= subject.size());
             std::string text;
             const auto* s = reinterpret_cast<const unsigned char*>(subject.data());
             const int err = CopyCaptures(nullptr, ms, s + start, s + end, text);
             Check(err == 0 || KnownError(err));
+            FuzzNoteValue(static_cast<int64_t>(start));
+            FuzzNoteValue(static_cast<int64_t>(end));
+            FuzzNoteValue(err);
+            FuzzNoteText(text);
         } else {
             Check(r == 0 || KnownError(r));
             if (r) break;
@@ -93,9 +99,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            kBudget);
     Check(r == 0 || KnownError(r));
     if (r == 0) Check(count >= 0 && count <= max);
+    FuzzNoteValue(r);
+    if (r == 0) {
+        FuzzNoteValue(count);
+        FuzzNoteText(out);
+    }
     out.clear();
     r = PatternReplace(subject.data(), subject.size(), p.data(), p.size(), max, CopyCaptures, nullptr, out, &count,
                        kBudget);
     Check(r == 0 || KnownError(r));
+    FuzzNoteValue(r);
+    if (r == 0) {
+        FuzzNoteValue(count);
+        FuzzNoteText(out);
+    }
     return 0;
 }

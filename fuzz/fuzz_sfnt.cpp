@@ -11,6 +11,7 @@
 
 #include "core/file.h"
 #include "text/installedfonts.h"
+#include "fuzznote.h"
 
 namespace {
 
@@ -32,9 +33,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
         FreeInstalledFonts();
         ScanFontDirectory(Folder(), 0, false);
+        FuzzNoteValue(static_cast<int64_t>(InstalledFonts().size()));
         for (const qbInstalledFont& f : InstalledFonts()) {
+            // The folder holds the process id, so paths are noted by their file part.
+            FuzzNoteText(f.fullName);
+            FuzzNoteText(f.family);
+            FuzzNoteText(std::filesystem::path(f.path).filename().string());
+            for (int64_t v : {int64_t{f.weight}, int64_t{f.slant}, f.dataOffset, f.dataSize, f.directoryOffset}) FuzzNoteValue(v);
+            FuzzNoteValue(f.packed);
+            FuzzNoteValue(f.bitmapFont);
+            FuzzNote(f.sizes.data(), f.sizes.size());
             qbFoundFont found;
-            if (f.directoryOffset && FindInstalledFont(f.fullName, -1, 0, false, &found) && found.temporary)
+            const int hit = f.directoryOffset ? FindInstalledFont(f.fullName, -1, 0, false, &found) : -1;
+            FuzzNoteValue(hit);
+            if (hit == 1) {
+                FuzzNoteValue(found.dataOffset);
+                FuzzNoteValue(found.dataSize);
+                FuzzNoteValue(found.temporary);
+            }
+            if (hit == 1 && found.temporary)
                 std::filesystem::remove(found.path);
         }
         std::filesystem::remove(path);
@@ -44,7 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
     qbFilePtr file(FileOpen(path.c_str(), kFileModeRead, nullptr));
     std::string family, style;
-    ReadSfntNames(file.get(), &family, &style, 0);
+    FuzzNoteValue(ReadSfntNames(file.get(), &family, &style, 0));
+    FuzzNoteText(family);
+    FuzzNoteText(style);
     FreeInstalledFonts();
     return 0;
 }

@@ -10,6 +10,7 @@
 #include "text/inbuiltfont.h"
 #include "text/textcompose.h"
 #include "text/textlayout.h"
+#include "fuzznote.h"
 
 namespace {
 
@@ -31,9 +32,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     layout.encoding = (data[1] & 0x20) ? kEncodingUTF8 : kEncodingLatin1;
     layout.text.assign(reinterpret_cast<const char*>(data + 2), size - 2);
     std::vector<qbTextSegment> runs;
-    if (LayoutText(nullptr, &layout, false, &runs) != 0) return 0;
+    const int laidOut = LayoutText(nullptr, &layout, false, &runs);
+    FuzzNoteValue(laidOut);
+    if (laidOut != 0) return 0;
     qbComposedText out;
-    ComposeTextBlock((layout.style.flags & kTextAntialias) != 0, layout.align, true, layout.encoding, &runs,
-                     layout.style, &out);
+    const int composed = ComposeTextBlock((layout.style.flags & kTextAntialias) != 0, layout.align, true,
+                                          layout.encoding, &runs, layout.style, &out);
+    FuzzNoteValue(composed);
+    for (int32_t v : {out.left, out.top, out.width, out.height}) FuzzNoteValue(v);
+    // The runs as the alignment left them: their texts, styles and boxes.
+    FuzzNoteValue(static_cast<int64_t>(runs.size()));
+    for (const qbTextSegment& run : runs) {
+        FuzzNoteText(run.text);
+        for (int64_t v : {int64_t{run.x}, int64_t{run.y}, int64_t{run.style.flags}, int64_t{run.style.colour}}) FuzzNoteValue(v);
+        const qbTextMetrics& m = run.extents;
+        for (int32_t v : {m.width, m.height, m.minX, m.minY, m.maxX, m.maxY, m.visibleWidth}) FuzzNoteValue(v);
+    }
     return 0;
 }
