@@ -9,6 +9,7 @@
 
 #include "core/memfile.h"
 #include "imaging/bitmap.h"
+#include "imaging/blit.h"
 #include "text/bitmapfont.h"
 #include "text/font.h"
 #include "fuzznote.h"
@@ -37,6 +38,9 @@ void Exercise(qbFont* font) {
     BitmapPtr page(AllocBitmap(48, 20, 0, nullptr));
     BitmapPtr mask(AllocMask(nullptr, 48, 20, true, nullptr, 0));
     if (!page || !mask) return;
+    // A new colour bitmap holds whatever its memory held; the page starts
+    // known so that its pixels note the same from run to run.
+    FillBitmapRect(page.get(), 0, 0, 48, 20, 0x123456);
     for (int32_t x : {-7, 3}) {
         const qbClipRect clip{1, 1, 40, 15};
         FuzzNoteValue(RenderBitmapText(font, page.get(), mask.get(), x, -2, text.data(), text.size(), clip, 0xFF8000));
