@@ -9,8 +9,11 @@
 
 #include "core/memfile.h"
 #include "imaging/bitmap.h"
+#include "imaging/blit.h"
 #include "text/bitmapfont.h"
 #include "text/font.h"
+#include "fuzznote.h"
+#include "pixelsfuzz.h"
 
 namespace {
 
@@ -30,15 +33,21 @@ void Exercise(qbFont* font) {
     std::string text;
     for (int c = 0; c < 256; ++c) text += static_cast<char>(c);
     qbTextExtents e;
-    MeasureBitmapText(font, text.data(), text.size(), &e);
+    FuzzNoteValue(MeasureBitmapText(font, text.data(), text.size(), &e));
+    for (int32_t v : {e.width, e.height, e.inkLeft, e.inkTop, e.inkRight, e.inkBottom}) FuzzNoteValue(v);
     BitmapPtr page(AllocBitmap(48, 20, 0, nullptr));
     BitmapPtr mask(AllocMask(nullptr, 48, 20, true, nullptr, 0));
     if (!page || !mask) return;
+    // A new colour bitmap holds whatever its memory held; the page starts
+    // known so that its pixels note the same from run to run.
+    FillBitmapRect(page.get(), 0, 0, 48, 20, 0x123456);
     for (int32_t x : {-7, 3}) {
         const qbClipRect clip{1, 1, 40, 15};
-        RenderBitmapText(font, page.get(), mask.get(), x, -2, text.data(), text.size(), clip, 0xFF8000);
-        RenderBitmapText(font, font->engine == kFontKindBitmap ? mask.get() : page.get(), mask.get(), x, 3,
-                         text.data(), text.size(), clip, kFontPenMask);
+        FuzzNoteValue(RenderBitmapText(font, page.get(), mask.get(), x, -2, text.data(), text.size(), clip, 0xFF8000));
+        FuzzNoteValue(RenderBitmapText(font, font->engine == kFontKindBitmap ? mask.get() : page.get(), mask.get(), x, 3,
+                         text.data(), text.size(), clip, kFontPenMask));
+        FuzzNotePixels(page.get(), false);
+        FuzzNotePixels(mask.get(), true);
     }
 }
 
@@ -54,7 +63,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (RegisterMemoryBuffer(contents.data(), contents.size()) == 0) {
         const std::string name = MakeMemoryName(contents.data(), contents.size());
         FontPtr font(std::make_unique<qbFont>().release());
-        if (LoadBitmapFont(name.c_str(), static_cast<int32_t>(ySize), font.get(), "fuzz") == 1) Exercise(font.get());
+        const int loaded = LoadBitmapFont(name.c_str(), static_cast<int32_t>(ySize), font.get(), "fuzz");
+        FuzzNoteValue(loaded);
+        if (loaded == 1) {
+            for (int32_t v : {font->size, font->height, font->baseline, font->engine, font->rawWidth, font->rawHeight})
+                FuzzNoteValue(v);
+            Exercise(font.get());
+        }
         font.reset();
         UnregisterMemoryBuffer(contents.data());
     }
