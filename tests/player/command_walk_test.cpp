@@ -1149,6 +1149,8 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
             std::string answer = "left out";
             if (!out || out->what != Unsteady::kAll) answer = walker.Answer({command, plausible}, answerFolder.path());
             if (out && out->what == Unsteady::kPixels) answer = answer.substr(0, answer.find(" drew "));
+            const bool filesOut = out && out->what == Unsteady::kFiles;
+            if (filesOut) answer = answer.substr(0, answer.find(" wrote "));
             std::vector<std::pair<std::string, std::string>> lines = {{command, answer}};
             if (LeftOutOf(command + "#distinct")) {
                 lines.emplace_back(command + "#distinct", "left out");
@@ -1156,6 +1158,7 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
                 std::string distinct =
                     DistinctAnswer(walker, command, plausible, reach == kReachedAll, answerFolder.path());
                 if (out && out->what == Unsteady::kPixels) distinct = distinct.substr(0, distinct.find(" drew "));
+                if (filesOut) distinct = distinct.substr(0, distinct.find(" wrote "));
                 if (!distinct.empty()) lines.emplace_back(command + "#distinct", distinct);
             }
             if (!out || out->what != Unsteady::kAll) {
@@ -1167,6 +1170,8 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
                         said = OptionAnswer(walker, command, plausible, field, answerFolder.path());
                     if ((out && out->what == Unsteady::kPixels) || (fieldOut && fieldOut->what == Unsteady::kPixels))
                         said = said.substr(0, said.find(" drew "));
+                    if (filesOut || (fieldOut && fieldOut->what == Unsteady::kFiles))
+                        said = said.substr(0, said.find(" wrote "));
                     lines.emplace_back(name, said);
                 }
             }

@@ -46,9 +46,11 @@ std::string Wrote(const std::map<std::string, uint64_t>& before, const std::map<
 const std::map<std::string, std::string>& RecordedAnswers();
 
 // What of a command's answer the walk leaves out, and why: all of it, the
-// pixels it drew, or the fields of its tables that the keys name. Of a
-// call with the numbers told apart, under "Name#distinct", all of it.
-enum class Unsteady { kAll, kPixels, kKeys };
+// pixels it drew, the files it wrote, or the fields of its tables that the
+// keys name. Of a call with the numbers told apart, under "Name#distinct",
+// all of it; of one with an option set otherwise, under "Name@6.key", what
+// it names.
+enum class Unsteady { kAll, kPixels, kKeys, kFiles };
 struct LeftOut {
     Unsteady what;
     const char* why;
