@@ -721,9 +721,11 @@ public:
         scratch_ = folder;
         Renew();
         std::string answer;
+        const auto filesBefore = walkworld::FilesIn(folder.string());
         answer_ = &answer;
         Run(c, Mode::kPlausible);
         answer_ = nullptr;
+        answer += walkworld::Wrote(filesBefore, walkworld::FilesIn(folder.string()));
         // The next world is made in the walk's folder again.
         scratch_ = walkFolder;
         return answer;
@@ -903,6 +905,45 @@ std::string DistinctAnswer(Walker& walker, const std::string& command, const std
         if (first.empty()) first = answer;
     }
     return first;
+}
+
+// A value for an option field other than its default: of the kind the
+// key asks for where a generic number would only be refused (colours),
+// else a different number or text than the plausible table holds, else 3,
+// which turns a flag on and differs from the usual defaults.
+Arg OptionValue(const std::string& key, const Arg& table) {
+    static const std::set<std::string> colours = {
+        "transparency", "tintcolor", "shadowcolor", "bordercolor", "color", "fillcolor",
+        "edgecolor",    "gradientstartcolor", "gradientendcolor", "backfill"};
+    static const std::map<std::string, Arg> byKey = {
+        {"rotate", N(30)}, {"width", N(7)}, {"height", N(5)}, {"name", T("walkoption")},
+        {"title", T("walkoption")}, {"scalex", N(2)}, {"scaley", N(0.5)}, {"anchorx", N(0.5)},
+        {"anchory", N(0.25)}, {"speed", N(2)}, {"volume", N(32)}, {"pitch", N(22050)}};
+    if (colours.count(key)) return N(0x336699);
+    if (const auto it = byKey.find(key); it != byKey.end()) return it->second;
+    for (size_t i = 0; i < table.keys.size(); ++i) {
+        const Arg& was = table.values[i];
+        if (table.keys[i] != key) continue;
+        if (was.kind == Arg::kNumber) return N(was.number + 2);
+        if (was.kind == Arg::kText) return T(was.text + "2");
+    }
+    return N(3);
+}
+
+// What the plausible call with one option field ("place.key" as
+// walk_fields.txt lists it) set otherwise gives its user.
+std::string OptionAnswer(Walker& walker, const std::string& command, const std::vector<Arg>& plausible,
+                         const std::string& field, const std::filesystem::path& folder) {
+    const size_t dot = field.find('.');
+    const int at = std::atoi(field.substr(0, dot).c_str());
+    const std::string key = field.substr(dot + 1);
+    std::vector<Arg> args = PaddedTo(plausible, at);
+    Arg table = at <= static_cast<int>(plausible.size()) && plausible[at - 1].kind == Arg::kTable
+                    ? plausible[at - 1]
+                    : Table({});
+    table.Set(key, OptionValue(key, table));
+    args[at - 1] = table;
+    return walker.Answer(Call{command, std::move(args)}, folder);
 }
 
 // Each argument position in turn holds each hostile value, up to one past
@@ -1108,6 +1149,8 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
             std::string answer = "left out";
             if (!out || out->what != Unsteady::kAll) answer = walker.Answer({command, plausible}, answerFolder.path());
             if (out && out->what == Unsteady::kPixels) answer = answer.substr(0, answer.find(" drew "));
+            const bool filesOut = out && out->what == Unsteady::kFiles;
+            if (filesOut) answer = answer.substr(0, answer.find(" wrote "));
             std::vector<std::pair<std::string, std::string>> lines = {{command, answer}};
             if (LeftOutOf(command + "#distinct")) {
                 lines.emplace_back(command + "#distinct", "left out");
@@ -1115,7 +1158,22 @@ void WalkAllCommands(const Arg& display1, int part, int parts) {
                 std::string distinct =
                     DistinctAnswer(walker, command, plausible, reach == kReachedAll, answerFolder.path());
                 if (out && out->what == Unsteady::kPixels) distinct = distinct.substr(0, distinct.find(" drew "));
+                if (filesOut) distinct = distinct.substr(0, distinct.find(" wrote "));
                 if (!distinct.empty()) lines.emplace_back(command + "#distinct", distinct);
+            }
+            if (!out || out->what != Unsteady::kAll) {
+                for (const std::string& field : ReadFields(command)) {
+                    const std::string name = command + "@" + field;
+                    const LeftOut* fieldOut = LeftOutOf(name);
+                    std::string said = "left out";
+                    if (!fieldOut || fieldOut->what != Unsteady::kAll)
+                        said = OptionAnswer(walker, command, plausible, field, answerFolder.path());
+                    if ((out && out->what == Unsteady::kPixels) || (fieldOut && fieldOut->what == Unsteady::kPixels))
+                        said = said.substr(0, said.find(" drew "));
+                    if (filesOut || (fieldOut && fieldOut->what == Unsteady::kFiles))
+                        said = said.substr(0, said.find(" wrote "));
+                    lines.emplace_back(name, said);
+                }
             }
             for (const auto& [name, said] : lines) {
                 if (std::getenv("QB_WALK_ANSWERS"))

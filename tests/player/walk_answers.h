@@ -31,16 +31,26 @@ struct AnswerPlaces {
 std::string DescribeResults(ScriptState* L, int base, int count, const AnswerPlaces& places);
 
 // A hash of what display 1 shows and draws into (its window, its back
-// buffers and double buffer), of brush 1 and of the layers of display 1.
+// buffers and double buffer), of every brush and of the layers of display 1.
 uint64_t SeenPixels(ScriptState* L);
+
+// What a folder's files hold: each file's name (below the folder) with a
+// hash of its size and bytes, not of its times.
+std::map<std::string, uint64_t> FilesIn(const std::string& folder);
+
+// " wrote " and a hash of the files that are new, changed or gone from
+// before to after; empty when none is.
+std::string Wrote(const std::map<std::string, uint64_t>& before, const std::map<std::string, uint64_t>& after);
 
 // The answers of walk_answers.txt, by command.
 const std::map<std::string, std::string>& RecordedAnswers();
 
 // What of a command's answer the walk leaves out, and why: all of it, the
-// pixels it drew, or the fields of its tables that the keys name. Of a
-// call with the numbers told apart, under "Name#distinct", all of it.
-enum class Unsteady { kAll, kPixels, kKeys };
+// pixels it drew, the files it wrote, or the fields of its tables that the
+// keys name. Of a call with the numbers told apart, under "Name#distinct",
+// all of it; of one with an option set otherwise, under "Name@6.key", what
+// it names.
+enum class Unsteady { kAll, kPixels, kKeys, kFiles };
 struct LeftOut {
     Unsteady what;
     const char* why;
