@@ -87,22 +87,22 @@ void SampleFormats(std::vector<std::pair<std::string, Bytes>>& files) {
         {"wave-mono16-48000", 1, 16, 48000}, {"wave-stereo16-32000", 2, 16, 32000},
     };
     for (const auto& w : waves) {
-        soundfiles::Wave spec;
-        spec.channels = w.channels;
-        spec.bits = w.bits;
-        spec.rate = w.rate;
-        files.emplace_back(w.name, soundfiles::MakeWave(spec, soundfiles::Ramp(4000 * w.channels * w.bits / 8, w.rate)));
+        soundfiles::Wave format;
+        format.channels = w.channels;
+        format.bits = w.bits;
+        format.rate = w.rate;
+        files.emplace_back(w.name, soundfiles::MakeWave(format, soundfiles::Ramp(4000 * w.channels * w.bits / 8, w.rate)));
     }
     const struct { const char* name; bool sixteen, stereo; uint32_t rate; } iffs[] = {
         {"8svx-mono-8000", false, false, 8000}, {"8svx-stereo-16000", false, true, 16000},
         {"16sv-mono-11025", true, false, 11025}, {"16sv-stereo-22050", true, true, 22050},
     };
     for (const auto& f : iffs) {
-        soundfiles::Iff spec;
-        spec.sixteen = f.sixteen;
-        spec.stereo = f.stereo;
-        spec.rate = f.rate;
-        files.emplace_back(f.name, soundfiles::MakeIff(spec, soundfiles::Ramp(3000 * (f.stereo ? 2 : 1) * (f.sixteen ? 2 : 1), f.rate)));
+        soundfiles::Iff format;
+        format.sixteen = f.sixteen;
+        format.stereo = f.stereo;
+        format.rate = f.rate;
+        files.emplace_back(f.name, soundfiles::MakeIff(format, soundfiles::Ramp(3000 * (f.stereo ? 2 : 1) * (f.sixteen ? 2 : 1), f.rate)));
     }
 }
 
